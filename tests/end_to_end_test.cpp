@@ -1,0 +1,212 @@
+// Runs the built entrytable in a fresh folder and checks output.txt, standard output,
+// the exit status and what became of input.txt.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <string>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+const std::string O = "\x81\x79";                                              // 【
+const std::string M = "\x81\x7A";                                              // 】
+const std::string L = "\x83\x47\x83\x93\x83\x67\x83\x8A\x81\x5B\x96\xBC" + M;  // エントリー名】
+
+const std::string CANT_OPEN_INPUT = "can't open -input.txt-\r\n";
+const std::string CANT_OPEN_OUTPUT = "can't open -output.txt-m";
+const std::string CANT_READ_INPUT = "can't read -input.txt-\r\n";
+const std::string CANT_WRITE_OUTPUT = "can't write -output.txt-\r\n";
+
+std::optional<std::string> read_file(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return std::nullopt;
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+}
+
+void write_file(const fs::path& path, std::string_view bytes) {
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+struct RunResult {
+    int status = -1;
+    std::string out;  // standard output
+    std::string err;  // standard error
+};
+
+// A fresh folder per test, removed afterwards; the tool runs in `work`.
+class Folder {
+public:
+    Folder() {
+        std::random_device seed;
+        root_ = fs::temp_directory_path() / ("entrytable-e2e-" + std::to_string(seed()) + std::to_string(seed()));
+        fs::create_directories(work());
+    }
+    ~Folder() {
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+
+    fs::path work() const { return root_ / "work"; }
+    fs::path input() const { return work() / "input.txt"; }
+    fs::path output() const { return work() / "output.txt"; }
+
+    // Runs the tool in `work`, with `prefix` before it (an environment setting) and
+    // `arguments` after it on the command line.
+    RunResult run(const std::string& prefix = "", const std::string& arguments = "") const {
+        const fs::path out = root_ / "stdout", err = root_ / "stderr";
+        const std::string command = "cd \"" + work().string() + "\" && " + prefix + " \"" ENTRYTABLE_EXE "\" " +
+                                    arguments + " >\"" + out.string() + "\" 2>\"" + err.string() + "\"";
+        const int raw = std::system(command.c_str());
+        RunResult result;
+#ifdef _WIN32
+        result.status = raw;
+#else
+        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+#endif
+        result.out = read_file(out).value_or("<none>");
+        result.err = read_file(err).value_or("<none>");
+        return result;
+    }
+
+private:
+    fs::path root_;
+};
+
+struct EndToEndCase {
+    const char* name;
+    std::optional<std::string> input;  // none: no input.txt
+    std::function<void(const Folder&)> prepare;
+    std::optional<std::string> output;  // none: output.txt must not be there as a file
+    std::string message;
+    int status;
+};
+
+void no_setup(const Folder&) {}
+
+const std::string ROW = "1\r\n" + O + L + "a\r\n";
+
+const EndToEndCase CASES[] = {
+    {"ConvertsAListing",
+     "5\r\n\r\n" + O + L + "Alice\r\n" + O + "ka" + M + "va\r\n" + O + "kb" + M + "vb\r\n\r\n" + O + L + "Bob\r\n" + O +
+         L + "Carol\r\n\x1A",
+     no_setup, "\r\n|005|Alice|va|vb|\r\n|006|Bob| |\r\n|007|Carol|", "", 0},
+    {"NumberOnlyGivesAnEmptyTable", "5\r\n", no_setup, "", "", 0},
+    {"EmptyInput", "", no_setup, "", "", 0},
+    {"TruncatesAnExistingOutput", ROW, [](const Folder& f) { write_file(f.output(), std::string(10000, 'x')); },
+     "\r\n|001|a|", "", 0},
+    {"InputMissing", std::nullopt, no_setup, std::nullopt, CANT_OPEN_INPUT, 1},
+    {"InputMissingLeavesOutputAlone", std::nullopt, [](const Folder& f) { write_file(f.output(), "old"); }, "old",
+     CANT_OPEN_INPUT, 1},
+    {"InputIsADirectory", std::nullopt, [](const Folder& f) { fs::create_directory(f.input()); }, std::nullopt,
+     CANT_OPEN_INPUT, 1},
+    {"OutputIsADirectory", ROW, [](const Folder& f) { fs::create_directory(f.output()); }, std::nullopt,
+     CANT_OPEN_OUTPUT, 1},
+#ifndef _WIN32
+    {"OutputHardLinkToInput", ROW, [](const Folder& f) { fs::create_hard_link(f.input(), f.output()); }, ROW,
+     CANT_OPEN_OUTPUT, 1},
+    {"OutputSymbolicLinkToInput", ROW, [](const Folder& f) { fs::create_symlink("input.txt", f.output()); }, ROW,
+     CANT_OPEN_OUTPUT, 1},
+    // output.txt stays the link to /dev/full, which is not a file.
+    {"DiskFull", ROW, [](const Folder& f) { fs::create_symlink("/dev/full", f.output()); }, std::nullopt,
+     CANT_WRITE_OUTPUT, 1},
+    // Reading /proc/self/mem from offset 0 fails with EIO: a real read error after a
+    // successful open.
+    {"ReadError", std::nullopt, [](const Folder& f) { fs::create_symlink("/proc/self/mem", f.input()); }, "",
+     CANT_READ_INPUT, 1},
+#endif
+};
+
+class EndToEndTest : public testing::TestWithParam<EndToEndCase> {};
+
+TEST_P(EndToEndTest, Runs) {
+    const EndToEndCase& c = GetParam();
+    Folder folder;
+    if (c.input) write_file(folder.input(), *c.input);
+    c.prepare(folder);
+
+    const RunResult run = folder.run();
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.out, c.message);
+    EXPECT_EQ(run.err, "");
+    if (c.output) {
+        EXPECT_EQ(read_file(folder.output()), c.output);
+    } else {
+        EXPECT_FALSE(fs::is_regular_file(folder.output()));
+    }
+    if (c.input) {
+        EXPECT_EQ(read_file(folder.input()), c.input) << "input.txt changed";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, EndToEndTest, testing::ValuesIn(CASES),
+                         [](const auto& info) { return info.param.name; });
+
+struct FixtureCase {
+    const char* name;
+    fs::path input;
+    fs::path expected;
+};
+
+const FixtureCase FIXTURES[] = {
+    {"Example", fs::path(EXAMPLE_DIR) / "input.txt", fs::path(FIXTURES_DIR) / "example" / "output.txt"},
+    {"Listing", fs::path(FIXTURES_DIR) / "listing" / "input.txt", fs::path(FIXTURES_DIR) / "listing" / "output.txt"},
+};
+
+class FixtureTest : public testing::TestWithParam<FixtureCase> {};
+
+TEST_P(FixtureTest, WritesTheExpectedTable) {
+    Folder folder;
+    fs::copy_file(GetParam().input, folder.input());
+    const RunResult run = folder.run();
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    const std::optional<std::string> expected = read_file(GetParam().expected);
+    ASSERT_TRUE(expected);
+    EXPECT_EQ(read_file(folder.output()), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, FixtureTest, testing::ValuesIn(FIXTURES),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(EndToEnd, IgnoresArgumentsAndEnvironment) {
+    Folder folder;
+    write_file(folder.input(), ROW);
+#ifdef _WIN32
+    const std::string environment = "set LANG=ja_JP.SJIS&& set ENTRYTABLE_INPUT=other.txt&&";
+#else
+    const std::string environment = "LANG=ja_JP.SJIS ENTRYTABLE_INPUT=other.txt POSIXLY_CORRECT=1";
+#endif
+    const RunResult run = folder.run(environment, "--help -o other.txt input.txt");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(read_file(folder.output()), "\r\n|001|a|");
+    EXPECT_FALSE(fs::exists(folder.work() / "other.txt"));
+}
+
+TEST(EndToEnd, LeavesNothingElseInTheFolder) {
+    Folder folder;
+    write_file(folder.input(), ROW);
+    folder.run();
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder.work())) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"input.txt", "output.txt"}));
+}
+
+}  // namespace
