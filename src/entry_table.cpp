@@ -1,6 +1,9 @@
 // The conversion: opening the two files, the scan of each line piece, row headers.
 #include "entry_table.h"
 
+#include "textio/byte_scan.h"
+
+#include <cassert>
 #include <charconv>
 #include <cstring>
 #include <filesystem>
@@ -23,33 +26,19 @@ constexpr std::string_view CANT_WRITE_OUTPUT = "can't write -output.txt-\n";
 constexpr std::string_view FILLER_CELL = " |";
 constexpr std::string_view CELL_END = "|";
 
-constexpr std::size_t NOT_FOUND = static_cast<std::size_t>(-1);
 constexpr std::size_t LABEL_TEXT_BYTES = ENTRY_LABEL.size() - FIELD_MARKER.size();
 
-// The first field marker at or after `from` in piece[0, end), or NOT_FOUND. Bytes
-// are matched at every position, Shift_JIS character boundaries or not: the trail
-// byte 0x81 of a double-byte character followed by "z" is a marker too.
-std::size_t find_marker(const unsigned char* piece, std::size_t from, std::size_t end) {
-    while (from + 1 < end) {
-        const void* hit = std::memchr(piece + from, FIELD_MARKER[0], end - 1 - from);
-        if (hit == nullptr) return NOT_FOUND;
-        const auto at = static_cast<std::size_t>(static_cast<const unsigned char*>(hit) - piece);
-        if (piece[at + 1] == FIELD_MARKER[1]) return at;
-        from = at + 1;
-    }
-    return NOT_FOUND;
+// The first byte at or after `from` in piece[0, length) that is NUL or the marker's
+// second byte, which Japanese text holds far less often than its first; or `length`.
+std::size_t next_nul_or_marker_end(const unsigned char* piece, std::size_t from, std::size_t length) {
+    return from + find_either(piece + from, length - from, 0, FIELD_MARKER[1]);
 }
 
-// Whether ENTRY_LABEL lies anywhere in piece[0, end). The label ends in a field
-// marker, so only the markers from `first_marker` on need their 12 bytes before
-// them checked.
-bool holds_entry_label(const unsigned char* piece, std::size_t first_marker, std::size_t end) {
-    for (std::size_t at = first_marker; at != NOT_FOUND; at = find_marker(piece, at + 1, end)) {
-        if (at >= LABEL_TEXT_BYTES &&
-            std::memcmp(piece + at - LABEL_TEXT_BYTES, ENTRY_LABEL.data(), LABEL_TEXT_BYTES) == 0)
-            return true;
-    }
-    return false;
+// ENTRY_LABEL ends in a field marker, so it lies in a piece exactly where the 12
+// bytes before a marker are the label's text.
+bool ends_entry_label(const unsigned char* piece, std::size_t marker) {
+    return marker >= LABEL_TEXT_BYTES &&
+           std::memcmp(piece + marker - LABEL_TEXT_BYTES, ENTRY_LABEL.data(), LABEL_TEXT_BYTES) == 0;
 }
 
 // Two's complement wrap-around, so 2147483647 is followed by -2147483648.
@@ -82,35 +71,42 @@ void write_row_header(TextWriter& out, std::int32_t entry_number) {
 }
 
 void scan_piece(const unsigned char* piece, std::size_t length, ConversionState& state, TextWriter& out) {
-    // The scan ends at the first NUL, where a NUL-terminated line buffer would end
-    // it; a value already begun still runs past NULs to the line feed.
-    const void* nul = std::memchr(piece, 0, length);
-    const std::size_t scan_end =
-        nul != nullptr ? static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - piece) : length;
-    std::size_t marker = find_marker(piece, 0, scan_end);
-    if (marker == NOT_FOUND) return;
+    // The label test looks at the whole piece, not at the text before each marker,
+    // so every marker is found before the first field is written. A piece of 499
+    // bytes holds at most 249 markers.
+    std::size_t markers[PIECE_MAX_BYTES / FIELD_MARKER.size()];
+    std::size_t count = 0;
+    bool starts_entry = false;
+    assert(length <= PIECE_MAX_BYTES);
+    // Markers are matched at every byte position, Shift_JIS character boundaries or
+    // not: a double-byte character whose trail byte is 0x81, then "z", holds one too.
+    // The walk stops at the first NUL, where a NUL-terminated line buffer would end
+    // the scan; a value already begun still runs past NULs to the line feed.
+    for (std::size_t at = next_nul_or_marker_end(piece, 0, length); at < length && piece[at] != 0;
+         at = next_nul_or_marker_end(piece, at + 1, length)) {
+        if (at == 0 || piece[at - 1] != FIELD_MARKER[0]) continue;
+        markers[count++] = at - 1;
+        starts_entry = starts_entry || ends_entry_label(piece, at - 1);
+    }
+    if (count == 0) return;
 
     // A piece holds a line feed only as its last byte; a piece without one (a cut
     // line, or a last line without a line break) has its values end with the piece.
     const std::size_t value_end = piece[length - 1] == '\n' ? length - 1 : length;
-    // The label test looks at the whole piece, not at the text before each marker,
-    // so it is made once.
-    const bool starts_entry = holds_entry_label(piece, marker, scan_end);
-    do {
+    for (std::size_t i = 0; i < count; ++i) {
         if (starts_entry) {
-            if (state.row_fields < ROW_MIN_FIELDS) write_bytes(out, FILLER_CELL);
+            if (state.row_fields < ROW_MIN_FIELDS) write_plain(out, FILLER_CELL);
             state.row_fields = 0;
             write_row_header(out, state.entry_number);
             state.entry_number = next_entry_number(state.entry_number);
         }
-        const std::size_t value = marker + FIELD_MARKER.size();
-        write_bytes(out, piece + value, value_end - value);
-        write_bytes(out, CELL_END);
+        // Each value runs to the end of the line, over any later markers in it: those
+        // start further fields of their own.
+        const std::size_t value = markers[i] + FIELD_MARKER.size();
+        write_plain(out, piece + value, value_end - value);
+        write_plain(out, CELL_END);
         if (state.row_fields < std::numeric_limits<std::int32_t>::max()) ++state.row_fields;
-        // The scan goes on inside the value just written: a later marker on the same
-        // line starts a further field.
-        marker = find_marker(piece, marker + 1, scan_end);
-    } while (marker != NOT_FOUND);
+    }
 }
 
 void convert_entries(TextReader& in, TextWriter& out) {

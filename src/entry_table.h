@@ -35,7 +35,8 @@ int run_conversion();
 // early at a read or write failure, which the streams' `failed` flags then tell.
 void convert_entries(TextReader& in, TextWriter& out);
 
-// Writes the row headers, values, cell ends and filler cells of one line piece.
+// Writes the row headers, values, cell ends and filler cells of one line piece, as
+// read_piece gives it: at most PIECE_MAX_BYTES, a line feed only as its last byte.
 void scan_piece(const unsigned char* piece, std::size_t length, ConversionState& state, TextWriter& out);
 
 // Writes a line feed and the cell `|NNN|` for `entry_number`, zero-padded to three

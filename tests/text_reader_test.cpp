@@ -70,6 +70,9 @@ const PieceCase PIECE_CASES[] = {
     {"LineOf500WithoutLineFeed", std::string(500, 'x'), {std::string(499, 'x'), "x"}},
     {"LineOf998WithoutLineFeed", std::string(998, 'x'), {std::string(499, 'x'), std::string(499, 'x')}},
     {"LineFeedAfter499Bytes", std::string(499, 'x') + "\r\n", {std::string(499, 'x'), "\n"}},
+    {"BareLineFeedAfter499Bytes", std::string(499, 'x') + "\n", {std::string(499, 'x'), "\n"}},
+    {"CrLfAfter498Bytes", std::string(498, 'x') + "\r\n", {std::string(498, 'x') + "\n"}},
+    {"CrLfSplitByTheEndMark", "a\r\x1A\n", {"a"}},
     {"LineFeedAs499thByte", std::string(498, 'x') + "\n", {std::string(498, 'x') + "\n"}},
     {"LengthCountedAfterCrRemoval",
      std::string(300, 'x') + "\r\r" + std::string(199, 'y') + "\n",
@@ -89,21 +92,25 @@ INSTANTIATE_TEST_SUITE_P(ReadingRules, PieceTest, testing::ValuesIn(PIECE_CASES)
 
 constexpr std::size_t SWEEP_READ_SIZES[] = {1, 7, 4096, 131072, static_cast<std::size_t>(-1)};
 
-// Random listings heavy in the bytes the rules treat specially, some longer than the
-// reader's block, so that every carried-over tail and cut is met.
+// Random listings built from the byte runs the rules treat specially, some longer
+// than the reader's block, so that every carried-over tail and cut is met. One mix
+// is DOS text, with CRs almost only in CR LF pairs; the other has CRs anywhere.
 TEST(PieceSweep, MatchesTheByteAtATimeReading) {
     std::mt19937 random(20261211);
-    const char alphabet[] = {'a', 'b', '\r', '\n', '\0', '\x81', '\x7A', '\x1A'};
-    // 1 in 5000 bytes is 0x1A, so most inputs run long before the end mark.
-    std::discrete_distribution<int> pick({400, 400, 60, 12, 20, 40, 40, 0.2});
-    for (const std::size_t size : {10, 600, 1500, 140000, 300000}) {
-        for (int round = 0; round < 4; ++round) {
-            std::string input(size, ' ');
-            for (char& c : input) c = alphabet[pick(random)];
-            const auto expected = reference_pieces(input);
-            for (const std::size_t chunk : SWEEP_READ_SIZES) {
-                if (chunk == 1 && size > 2000) continue;  // slow, and no boundary it would add
-                ASSERT_EQ(pieces_of(input, chunk), expected) << "size " << size << ", reads of " << chunk;
+    const std::string tokens[] = {"a", "b", "\r\n", "\n", "\r", std::string(1, '\0'), "\x81", "\x7A", "\x1A",
+                                  std::string(200, 'c')};
+    std::discrete_distribution<int> dos({400, 400, 30, 2, 0.002, 10, 40, 40, 0.002, 3});
+    std::discrete_distribution<int> noisy({400, 400, 30, 12, 60, 20, 40, 40, 0.002, 3});
+    for (auto* mix : {&dos, &noisy}) {
+        for (const std::size_t size : {10, 600, 1500, 140000, 300000}) {
+            for (int round = 0; round < 4; ++round) {
+                std::string input;
+                while (input.size() < size) input += tokens[(*mix)(random)];
+                const auto expected = reference_pieces(input);
+                for (const std::size_t chunk : SWEEP_READ_SIZES) {
+                    if (chunk == 1 && size > 2000) continue;  // slow, and no boundary it would add
+                    ASSERT_EQ(pieces_of(input, chunk), expected) << "size " << size << ", reads of " << chunk;
+                }
             }
         }
     }

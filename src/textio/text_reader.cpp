@@ -1,6 +1,8 @@
 // Block reads with the DOS reading rules applied to each block as it arrives.
 #include "textio/text_reader.h"
 
+#include "textio/byte_scan.h"
+
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -24,15 +26,27 @@ std::ptrdiff_t read_file(void* source, unsigned char* buffer, std::size_t size) 
     return static_cast<std::ptrdiff_t>(got);
 }
 
-// Applies the reading rules to freshly read bytes in place: the text ends at the
-// first 0x1A, and every CR is dropped wherever it stands. Returns the bytes kept.
+// Whether every CR in data[0, size) stands directly before a line feed within it.
+// Written as a plain loop over the block so that the compiler vectorises it.
+bool only_line_end_crs(const unsigned char* data, std::size_t size) {
+    if (size == 0) return true;
+    unsigned char stray = 0;
+    for (std::size_t i = 0; i + 1 < size; ++i) stray |= static_cast<unsigned char>((data[i] == CR) & (data[i + 1] != LF));
+    return stray == 0 && data[size - 1] != CR;
+}
+
+// Applies the reading rules to freshly read bytes in place and returns the bytes
+// kept. The text ends at the first 0x1A. A CR that stands before a line feed is left
+// for read_piece to fold into the line end, which costs nothing more than the line
+// feed search; a block with any other CR, or one that ends in a CR whose line feed
+// may come with the next read, has all its CRs removed here instead.
 std::size_t filter_block(unsigned char* data, std::size_t size, bool& at_end) {
     if (const void* mark = std::memchr(data, END_MARK, size)) {
         size = static_cast<std::size_t>(static_cast<const unsigned char*>(mark) - data);
         at_end = true;
     }
+    if (only_line_end_crs(data, size)) return size;
     auto* out = static_cast<unsigned char*>(std::memchr(data, CR, size));
-    if (out == nullptr) return size;
     const unsigned char* const end = data + size;
     for (const unsigned char* run = out + 1; run < end;) {
         const auto* cr = static_cast<const unsigned char*>(std::memchr(run, CR, static_cast<std::size_t>(end - run)));
@@ -126,22 +140,34 @@ bool read_int(TextReader& in, std::int32_t& value) {
 }
 
 std::span<const unsigned char> read_piece(TextReader& in) {
+    // Every CR left in the buffer stands directly before a line feed (filter_block),
+    // so a line of 499 bytes after CR removal takes at most 500 bytes here.
+    constexpr std::size_t WINDOW = PIECE_MAX_BYTES + 1;
     for (;;) {
-        const unsigned char* const start = in.buffer.data() + in.pos;
+        unsigned char* const start = in.buffer.data() + in.pos;
         const std::size_t available = in.end - in.pos;
-        std::size_t length = 0;
-        if (const void* lf = std::memchr(start, LF, std::min(available, PIECE_MAX_BYTES))) {
-            length = static_cast<std::size_t>(static_cast<const unsigned char*>(lf) - start) + 1;
-        } else if (available >= PIECE_MAX_BYTES) {
-            length = PIECE_MAX_BYTES;  // a long line is cut; the rest comes as further pieces
+        std::size_t length = 0;    // of the piece handed out
+        std::size_t consumed = 0;  // of the buffer, a folded CR included
+        const std::size_t window = std::min(available, WINDOW);
+        if (const std::size_t lf = find_either(start, window, LF, LF); lf < window) {
+            if (lf > 0 && start[lf - 1] == CR) {
+                start[lf - 1] = LF;  // CR LF folds into the piece's line feed, in place
+                length = lf;
+                consumed = lf + 1;
+            } else {
+                // A line feed after 499 other bytes starts the next piece.
+                length = consumed = std::min(lf + 1, PIECE_MAX_BYTES);
+            }
+        } else if (available >= WINDOW) {
+            length = consumed = PIECE_MAX_BYTES;  // a long line is cut; the rest comes as further pieces
         } else if (!in.at_end) {
             refill(in);
             continue;
         } else if (!in.failed) {
-            length = available;  // the last line, without a line feed; 0 at the end
+            length = consumed = available;  // the last line, without a line feed; 0 at the end
         }
         // A piece that a read error cut short is not handed out.
-        in.pos += length;
+        in.pos += consumed;
         return {start, length};
     }
 }

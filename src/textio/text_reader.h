@@ -22,7 +22,8 @@ struct TextReader {
     ReadFn read = nullptr;
     void* source = nullptr;
     std::FILE* file = nullptr;  // owned, when the reader opened a file itself
-    // Text not yet handed out, in buffer[pos, end): CRs dropped, cut at 0x1A.
+    // Text not yet handed out, in buffer[pos, end): cut at 0x1A, CRs dropped but
+    // for those directly before a line feed, which read_piece folds.
     std::vector<unsigned char> buffer;
     std::size_t pos = 0;
     std::size_t end = 0;

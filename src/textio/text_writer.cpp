@@ -1,6 +1,8 @@
 // Buffered writing with the DOS line-feed rule applied on the way into the buffer.
 #include "textio/text_writer.h"
 
+#include "textio/byte_scan.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -22,17 +24,6 @@ constexpr unsigned char CR_LF[] = {0x0D, 0x0A};
 
 bool write_file(void* sink, const unsigned char* data, std::size_t size) {
     return std::fwrite(data, 1, size, static_cast<std::FILE*>(sink)) == size;
-}
-
-void append(TextWriter& out, const unsigned char* data, std::size_t size) {
-    while (size > 0) {
-        if (out.used == out.buffer.size()) flush_writer(out);
-        const std::size_t n = std::min(size, out.buffer.size() - out.used);
-        std::memcpy(out.buffer.data() + out.used, data, n);
-        out.used += n;
-        data += n;
-        size -= n;
-    }
 }
 
 }  // namespace
@@ -69,19 +60,30 @@ void attach_writer(TextWriter& out, WriteFn write, void* sink, std::size_t buffe
 void write_bytes(TextWriter& out, const unsigned char* data, std::size_t size) {
     const unsigned char* const end = data + size;
     while (data != end) {
-        const auto* lf = static_cast<const unsigned char*>(std::memchr(data, LF, static_cast<std::size_t>(end - data)));
-        if (lf == nullptr) {
-            append(out, data, static_cast<std::size_t>(end - data));
+        const unsigned char* const lf = data + find_either(data, static_cast<std::size_t>(end - data), LF, LF);
+        if (lf == end) {
+            write_plain(out, data, static_cast<std::size_t>(end - data));
             return;
         }
-        append(out, data, static_cast<std::size_t>(lf - data));
-        append(out, CR_LF, sizeof CR_LF);
+        write_plain(out, data, static_cast<std::size_t>(lf - data));
+        write_plain(out, CR_LF, sizeof CR_LF);
         data = lf + 1;
     }
 }
 
 void write_bytes(TextWriter& out, std::string_view text) {
     write_bytes(out, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+}
+
+void write_plain_flushing(TextWriter& out, const unsigned char* data, std::size_t size) {
+    while (size > 0) {
+        if (out.used == out.buffer.size()) flush_writer(out);
+        const std::size_t n = std::min(size, out.buffer.size() - out.used);
+        std::memcpy(out.buffer.data() + out.used, data, n);
+        out.used += n;
+        data += n;
+        size -= n;
+    }
 }
 
 bool flush_writer(TextWriter& out) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -32,6 +33,21 @@ void attach_writer(TextWriter& out, WriteFn write, void* sink, std::size_t buffe
 // Writes bytes unchanged, except that each line feed becomes CR LF.
 void write_bytes(TextWriter& out, const unsigned char* data, std::size_t size);
 void write_bytes(TextWriter& out, std::string_view text);
+
+// Writes bytes that hold no line feed, as they are: write_bytes without the search.
+// Inline, as the conversion writes every value and cell end through it.
+void write_plain_flushing(TextWriter& out, const unsigned char* data, std::size_t size);
+inline void write_plain(TextWriter& out, const unsigned char* data, std::size_t size) {
+    if (size <= out.buffer.size() - out.used) {
+        std::memcpy(out.buffer.data() + out.used, data, size);
+        out.used += size;
+    } else {
+        write_plain_flushing(out, data, size);
+    }
+}
+inline void write_plain(TextWriter& out, std::string_view text) {
+    write_plain(out, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+}
 
 // Hands the buffered bytes to the sink; false once any write has failed.
 bool flush_writer(TextWriter& out);
