@@ -1,8 +1,6 @@
 // The conversion: opening the two files, the scan of each line piece, row headers.
 #include "entry_table.h"
 
-#include "textio/byte_scan.h"
-
 #include <cassert>
 #include <charconv>
 #include <cstring>
@@ -10,6 +8,8 @@
 #include <limits>
 #include <string_view>
 #include <system_error>
+
+#include "textio/byte_scan.h"
 
 namespace {
 
@@ -61,13 +61,13 @@ int report(TextWriter& console, std::string_view message) {
 }  // namespace
 
 void write_row_header(TextWriter& out, std::int32_t entry_number) {
-    // "\n|" + "00" + "-2147483648" + "|"
-    char text[2 + 2 + 11 + 1] = {'\n', '|', '0', '0'};
+    // "|" + "00" + "-2147483648" + "|"
+    char cell[1 + 2 + 11 + 1] = {'|', '0', '0'};
     const std::size_t zeros = entry_number < 10 ? 2 : entry_number < 100 ? 1 : 0;
-    char* const digits = text + 2 + zeros;
-    char* const end = std::to_chars(digits, text + sizeof text - 1, entry_number).ptr;
+    char* const end = std::to_chars(cell + 1 + zeros, cell + sizeof cell - 1, entry_number).ptr;
     *end = '|';
-    write_bytes(out, std::string_view(text, static_cast<std::size_t>(end + 1 - text)));
+    write_newline(out);
+    write_plain(out, std::string_view(cell, static_cast<std::size_t>(end + 1 - cell)));
 }
 
 void scan_piece(const unsigned char* piece, std::size_t length, ConversionState& state, TextWriter& out) {

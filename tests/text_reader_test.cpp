@@ -97,8 +97,8 @@ constexpr std::size_t SWEEP_READ_SIZES[] = {1, 7, 4096, 131072, static_cast<std:
 // is DOS text, with CRs almost only in CR LF pairs; the other has CRs anywhere.
 TEST(PieceSweep, MatchesTheByteAtATimeReading) {
     std::mt19937 random(20261211);
-    const std::string tokens[] = {"a", "b", "\r\n", "\n", "\r", std::string(1, '\0'), "\x81", "\x7A", "\x1A",
-                                  std::string(200, 'c')};
+    const std::string tokens[] = {
+        "a", "b", "\r\n", "\n", "\r", std::string(1, '\0'), "\x81", "\x7A", "\x1A", std::string(200, 'c')};
     std::discrete_distribution<int> dos({400, 400, 30, 2, 0.002, 10, 40, 40, 0.002, 3});
     std::discrete_distribution<int> noisy({400, 400, 30, 12, 60, 20, 40, 40, 0.002, 3});
     for (auto* mix : {&dos, &noisy}) {

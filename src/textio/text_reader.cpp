@@ -1,12 +1,12 @@
 // Block reads with the DOS reading rules applied to each block as it arrives.
 #include "textio/text_reader.h"
 
-#include "textio/byte_scan.h"
-
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+
+#include "textio/byte_scan.h"
 
 namespace {
 
@@ -31,7 +31,8 @@ std::ptrdiff_t read_file(void* source, unsigned char* buffer, std::size_t size) 
 bool only_line_end_crs(const unsigned char* data, std::size_t size) {
     if (size == 0) return true;
     unsigned char stray = 0;
-    for (std::size_t i = 0; i + 1 < size; ++i) stray |= static_cast<unsigned char>((data[i] == CR) & (data[i + 1] != LF));
+    for (std::size_t i = 0; i + 1 < size; ++i)
+        stray |= static_cast<unsigned char>((data[i] == CR) & (data[i + 1] != LF));
     return stray == 0 && data[size - 1] != CR;
 }
 
@@ -149,7 +150,7 @@ std::span<const unsigned char> read_piece(TextReader& in) {
         std::size_t length = 0;    // of the piece handed out
         std::size_t consumed = 0;  // of the buffer, a folded CR included
         const std::size_t window = std::min(available, WINDOW);
-        if (const std::size_t lf = find_either(start, window, LF, LF); lf < window) {
+        if (const std::size_t lf = find_byte(start, window, LF); lf < window) {
             if (lf > 0 && start[lf - 1] == CR) {
                 start[lf - 1] = LF;  // CR LF folds into the piece's line feed, in place
                 length = lf;

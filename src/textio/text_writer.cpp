@@ -1,10 +1,10 @@
 // Buffered writing with the DOS line-feed rule applied on the way into the buffer.
 #include "textio/text_writer.h"
 
-#include "textio/byte_scan.h"
-
 #include <algorithm>
 #include <cstring>
+
+#include "textio/byte_scan.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -60,16 +60,18 @@ void attach_writer(TextWriter& out, WriteFn write, void* sink, std::size_t buffe
 void write_bytes(TextWriter& out, const unsigned char* data, std::size_t size) {
     const unsigned char* const end = data + size;
     while (data != end) {
-        const unsigned char* const lf = data + find_either(data, static_cast<std::size_t>(end - data), LF, LF);
+        const unsigned char* const lf = data + find_byte(data, static_cast<std::size_t>(end - data), LF);
         if (lf == end) {
             write_plain(out, data, static_cast<std::size_t>(end - data));
             return;
         }
         write_plain(out, data, static_cast<std::size_t>(lf - data));
-        write_plain(out, CR_LF, sizeof CR_LF);
+        write_newline(out);
         data = lf + 1;
     }
 }
+
+void write_newline(TextWriter& out) { write_plain(out, CR_LF, sizeof CR_LF); }
 
 void write_bytes(TextWriter& out, std::string_view text) {
     write_bytes(out, reinterpret_cast<const unsigned char*>(text.data()), text.size());

@@ -34,6 +34,9 @@ void attach_writer(TextWriter& out, WriteFn write, void* sink, std::size_t buffe
 void write_bytes(TextWriter& out, const unsigned char* data, std::size_t size);
 void write_bytes(TextWriter& out, std::string_view text);
 
+// Writes one line feed, as CR LF.
+void write_newline(TextWriter& out);
+
 // Writes bytes that hold no line feed, as they are: write_bytes without the search.
 // Inline, as the conversion writes every value and cell end through it.
 void write_plain_flushing(TextWriter& out, const unsigned char* data, std::size_t size);
