@@ -21,16 +21,19 @@ constexpr std::uint64_t zero_bytes(std::uint64_t word) { return ~(((word & LOW7)
 
 constexpr std::uint64_t repeated(unsigned char byte) { return 0x0101010101010101 * byte; }
 
+// 0x80 in those of the eight bytes at `data` that are `a` or `b`.
+inline std::uint64_t word_hits(const unsigned char* data, unsigned char a, unsigned char b) {
+    std::uint64_t word;
+    std::memcpy(&word, data, sizeof word);
+    return zero_bytes(word ^ repeated(a)) | zero_bytes(word ^ repeated(b));
+}
+
 // The index in memory order of the first byte marked in `hits`.
 constexpr std::size_t first_marked(std::uint64_t hits) {
     static_assert(std::endian::native == std::endian::little || std::endian::native == std::endian::big);
     const int bit = std::endian::native == std::endian::little ? std::countr_zero(hits) : std::countl_zero(hits);
     return static_cast<std::size_t>(bit) / 8;
 }
-
-}  // namespace byte_scan
-
-namespace byte_scan {
 
 // find_either eight bytes at a time, for any processor.
 inline std::size_t find_either_in_words(const unsigned char* data, std::size_t size, unsigned char a, unsigned char b) {
@@ -39,16 +42,16 @@ inline std::size_t find_either_in_words(const unsigned char* data, std::size_t s
             if (data[at] == a || data[at] == b) return at;
         return size;
     }
-    for (std::size_t at = 0;; at += WORD) {
-        // The last word is the run's last eight bytes; those it shares with the word
-        // before hold neither value, so a hit is always a new byte.
-        if (at + WORD > size) at = size - WORD;
-        std::uint64_t word;
-        std::memcpy(&word, data + at, WORD);
-        const std::uint64_t hits = zero_bytes(word ^ repeated(a)) | zero_bytes(word ^ repeated(b));
-        if (hits != 0) return at + first_marked(hits);
-        if (at + WORD == size) return size;
+    std::size_t at = 0;
+    for (; at + WORD <= size; at += WORD) {
+        if (const std::uint64_t hits = word_hits(data + at, a, b)) return at + first_marked(hits);
     }
+    if (at == size) return size;
+    // The rest as the run's last eight bytes: those they share with the words before
+    // hold neither value, so a hit is always a new byte.
+    at = size - WORD;
+    const std::uint64_t hits = word_hits(data + at, a, b);
+    return hits != 0 ? at + first_marked(hits) : size;
 }
 
 }  // namespace byte_scan
@@ -57,19 +60,25 @@ inline std::size_t find_either_in_words(const unsigned char* data, std::size_t s
 // byte outside the run.
 inline std::size_t find_either(const unsigned char* data, std::size_t size, unsigned char a, unsigned char b) {
 #ifdef __SSE2__
-    // Sixteen bytes a compare where the processor has them, as every x86-64 does.
-    if (size >= 16) {
+    // Sixteen bytes a compare where the processor has them, as every x86-64 does; the
+    // rest as in find_either_in_words.
+    constexpr std::size_t BLOCK = 16;
+    if (size >= BLOCK) {
         const __m128i want_a = _mm_set1_epi8(static_cast<char>(a));
         const __m128i want_b = _mm_set1_epi8(static_cast<char>(b));
-        for (std::size_t at = 0;; at += 16) {
-            // As with words, the last block is the run's last sixteen bytes.
-            if (at + 16 > size) at = size - 16;
+        const auto hits_at = [&](std::size_t at) {
             const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
-            const int hits =
-                _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, want_a), _mm_cmpeq_epi8(block, want_b)));
-            if (hits != 0) return at + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(hits)));
-            if (at + 16 == size) return size;
+            return static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, want_a), _mm_cmpeq_epi8(block, want_b))));
+        };
+        std::size_t at = 0;
+        for (; at + BLOCK <= size; at += BLOCK) {
+            if (const unsigned hits = hits_at(at)) return at + static_cast<std::size_t>(std::countr_zero(hits));
         }
+        if (at == size) return size;
+        at = size - BLOCK;
+        const unsigned hits = hits_at(at);
+        return hits != 0 ? at + static_cast<std::size_t>(std::countr_zero(hits)) : size;
     }
 #endif
     return byte_scan::find_either_in_words(data, size, a, b);
