@@ -13,6 +13,7 @@
 
 #ifndef _WIN32
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -100,6 +101,7 @@ struct EndToEndCase {
 void no_setup(const Folder&) {}
 
 const std::string ROW = "1\r\n" + O + L + "a\r\n";
+const std::string CUT_ROW = "\r\n|001|" + std::string(485, 'v') + "|";
 
 const EndToEndCase CASES[] = {
     {"ConvertsAListing",
@@ -110,6 +112,14 @@ const EndToEndCase CASES[] = {
     {"EmptyInput", "", no_setup, "", "", 0},
     {"TruncatesAnExistingOutput", ROW, [](const Folder& f) { write_file(f.output(), std::string(10000, 'x')); },
      "\r\n|001|a|", "", 0},
+    {"EmptyTableTruncatesTheOutput", "5\r\n", [](const Folder& f) { write_file(f.output(), "old rows"); }, "", "", 0},
+    {"EndMarkAlone", "\x1A", no_setup, "", "", 0},
+    {"NothingButCrs", std::string(1000, '\r'), no_setup, "", "", 0},
+    // Files of 499, 500 and 998 bytes without a line feed: the first piece is cut at
+    // 499 bytes, and what follows it holds no marker.
+    {"FileOf499BytesWithoutLineFeed", L + std::string(485, 'v'), no_setup, CUT_ROW, "", 0},
+    {"FileOf500BytesWithoutLineFeed", L + std::string(486, 'v'), no_setup, CUT_ROW, "", 0},
+    {"FileOf998BytesWithoutLineFeed", L + std::string(984, 'v'), no_setup, CUT_ROW, "", 0},
     {"InputMissing", std::nullopt, no_setup, std::nullopt, CANT_OPEN_INPUT, 1},
     {"InputMissingLeavesOutputAlone", std::nullopt, [](const Folder& f) { write_file(f.output(), "old"); }, "old",
      CANT_OPEN_INPUT, 1},
@@ -183,6 +193,45 @@ TEST_P(FixtureTest, WritesTheExpectedTable) {
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, FixtureTest, testing::ValuesIn(FIXTURES),
                          [](const auto& info) { return info.param.name; });
+
+TEST(EndToEnd, HundredMebibyteLine) {
+    Folder folder;
+    {
+        std::ofstream file(folder.input(), std::ios::binary);
+        file << L;
+        const std::string block(1 << 20, 'x');
+        for (int i = 0; i < 100; ++i) file << block;
+    }
+    const RunResult run = folder.run();
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(read_file(folder.output()), "\r\n|001|" + std::string(485, 'x') + "|");
+}
+
+#ifndef _WIN32
+TEST(EndToEnd, InputWithoutReadPermission) {
+    if (geteuid() == 0) GTEST_SKIP() << "root reads any file";
+    Folder folder;
+    write_file(folder.input(), ROW);
+    fs::permissions(folder.input(), fs::perms::none);
+    const RunResult run = folder.run();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, CANT_OPEN_INPUT);
+    EXPECT_FALSE(fs::exists(folder.output()));
+}
+
+TEST(EndToEnd, ReadOnlyOutput) {
+    if (geteuid() == 0) GTEST_SKIP() << "root writes any file";
+    Folder folder;
+    write_file(folder.input(), ROW);
+    write_file(folder.output(), "old");
+    fs::permissions(folder.output(), fs::perms::owner_read);
+    const RunResult run = folder.run();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, CANT_OPEN_OUTPUT);
+    EXPECT_EQ(read_file(folder.output()), "old");
+}
+#endif
 
 TEST(EndToEnd, IgnoresArgumentsAndEnvironment) {
     Folder folder;
