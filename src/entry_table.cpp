@@ -16,8 +16,8 @@ namespace {
 constexpr const char* INPUT_NAME = "input.txt";
 constexpr const char* OUTPUT_NAME = "output.txt";
 
-// The messages are part of the tool's interface. The second has always ended in
-// "m" without a line break, and callers match it as it stands.
+// The messages are part of the tool's interface, which scripts may match. The
+// second has always ended in "m" without a line break, and stays so.
 constexpr std::string_view CANT_OPEN_INPUT = "can't open -input.txt-\n";
 constexpr std::string_view CANT_OPEN_OUTPUT = "can't open -output.txt-m";
 constexpr std::string_view CANT_READ_INPUT = "can't read -input.txt-\n";

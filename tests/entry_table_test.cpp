@@ -20,13 +20,10 @@ const std::string L = "\x83\x47\x83\x93\x83\x67\x83\x8A\x81\x5B\x96\xBC" + M;  /
 std::string convert(std::string_view input, std::size_t read_size = static_cast<std::size_t>(-1)) {
     MemorySource source{input, read_size};
     MemorySink sink;
-    TextReader in;
-    TextWriter out;
-    attach_reader(in, MemorySource::read, &source);
-    attach_writer(out, MemorySink::write, &sink, 4096);
-    convert_entries(in, out);
-    EXPECT_TRUE(close_writer(out));
-    EXPECT_FALSE(in.failed);
+    MemoryStreams streams(source, sink);
+    convert_entries(streams.in, streams.out);
+    EXPECT_TRUE(close_writer(streams.out));
+    EXPECT_FALSE(streams.in.failed);
     return sink.bytes;
 }
 
@@ -153,13 +150,10 @@ TEST(ConvertEntries, StopsAtAReadError) {
     const std::string input = "1\n" + O + L + "a\n" + O + L + "b\n";
     MemorySource source{input, static_cast<std::size_t>(-1), input.size() - 1};
     MemorySink sink;
-    TextReader in;
-    TextWriter out;
-    attach_reader(in, MemorySource::read, &source);
-    attach_writer(out, MemorySink::write, &sink, 4096);
-    convert_entries(in, out);
-    close_writer(out);
-    EXPECT_TRUE(in.failed);
+    MemoryStreams streams(source, sink);
+    convert_entries(streams.in, streams.out);
+    close_writer(streams.out);
+    EXPECT_TRUE(streams.in.failed);
     EXPECT_EQ(sink.bytes, "\r\n|001|a|");  // the line the error cut is not converted
 }
 
@@ -169,12 +163,9 @@ TEST(ConvertEntries, StopsReadingAfterAWriteFailure) {
     MemorySource source{input, 64};
     MemorySink sink;
     sink.fail_after = 0;
-    TextReader in;
-    TextWriter out;
-    attach_reader(in, MemorySource::read, &source);
-    attach_writer(out, MemorySink::write, &sink, 16);
-    convert_entries(in, out);
-    EXPECT_TRUE(out.failed);
+    MemoryStreams streams(source, sink, 16);
+    convert_entries(streams.in, streams.out);
+    EXPECT_TRUE(streams.out.failed);
     EXPECT_LT(source.pos, input.size());
 }
 

@@ -48,6 +48,16 @@ struct MemorySink {
     }
 };
 
+// A reader on a MemorySource and a writer on a MemorySink, attached.
+struct MemoryStreams {
+    TextReader in;
+    TextWriter out;
+    MemoryStreams(MemorySource& source, MemorySink& sink, std::size_t write_size = 4096) {
+        attach_reader(in, MemorySource::read, &source);
+        attach_writer(out, MemorySink::write, &sink, write_size);
+    }
+};
+
 inline std::string_view as_text(std::span<const unsigned char> bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }

@@ -27,12 +27,9 @@ constexpr std::array<std::size_t, 6> WRITE_SIZES{1, 2, 3, 16, 4096, 131072};
 std::string convert(std::string_view input, std::size_t read_size, std::size_t write_size) {
     MemorySource source{input, read_size};
     MemorySink sink;
-    TextReader in;
-    TextWriter out;
-    attach_reader(in, MemorySource::read, &source);
-    attach_writer(out, MemorySink::write, &sink, write_size);
-    convert_entries(in, out);
-    if (!close_writer(out) || in.failed) fail("a memory stream failed");
+    MemoryStreams streams(source, sink, write_size);
+    convert_entries(streams.in, streams.out);
+    if (!close_writer(streams.out) || streams.in.failed) fail("a memory stream failed");
     return sink.bytes;
 }
 
@@ -41,19 +38,16 @@ std::string convert(std::string_view input, std::size_t read_size, std::size_t w
 std::string convert_padded(std::string_view input, unsigned char beyond) {
     MemorySource source{input};
     MemorySink sink;
-    TextReader in;
-    TextWriter out;
-    attach_reader(in, MemorySource::read, &source);
-    attach_writer(out, MemorySink::write, &sink, 4096);
+    MemoryStreams streams(source, sink);
     ConversionState state;
-    read_int(in, state.entry_number);
-    for (auto piece = read_piece(in); !piece.empty(); piece = read_piece(in)) {
+    read_int(streams.in, state.entry_number);
+    for (auto piece = read_piece(streams.in); !piece.empty(); piece = read_piece(streams.in)) {
         unsigned char buffer[PIECE_BUFFER_SIZE];
         std::memset(buffer, beyond, sizeof buffer);
         std::memcpy(buffer, piece.data(), piece.size());
-        scan_piece(buffer, piece.size(), state, out);
+        scan_piece(buffer, piece.size(), state, streams.out);
     }
-    close_writer(out);
+    close_writer(streams.out);
     return sink.bytes;
 }
 
