@@ -31,7 +31,7 @@ constexpr std::size_t LABEL_TEXT_BYTES = ENTRY_LABEL.size() - FIELD_MARKER.size(
 // The first byte at or after `from` in piece[0, length) that is NUL or the marker's
 // second byte, which Japanese text holds far less often than its first; or `length`.
 std::size_t next_nul_or_marker_end(const unsigned char* piece, std::size_t from, std::size_t length) {
-    return from + find_either(piece + from, length - from, 0, FIELD_MARKER[1]);
+    return find_either(piece, from, length, 0, FIELD_MARKER[1]);
 }
 
 // ENTRY_LABEL ends in a field marker, so it lies in a piece exactly where the 12

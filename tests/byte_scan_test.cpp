@@ -1,5 +1,5 @@
 // find_either, with and without the processor's wide compares, against a plain search
-// for every run length and hit position up to a few blocks.
+// for every run length, starting point and hit position up to a few blocks.
 #include "textio/byte_scan.h"
 
 #include <gtest/gtest.h>
@@ -9,11 +9,11 @@
 
 namespace {
 
-using Finder = std::size_t (*)(const unsigned char*, std::size_t, unsigned char, unsigned char);
+using Finder = std::size_t (*)(const unsigned char*, std::size_t, std::size_t, unsigned char, unsigned char);
 
-std::size_t plain(const unsigned char* data, std::size_t size, unsigned char a, unsigned char b) {
-    return static_cast<std::size_t>(std::find_if(data, data + size, [&](unsigned char c) { return c == a || c == b; }) -
-                                    data);
+std::size_t plain(const unsigned char* data, std::size_t from, std::size_t size, unsigned char a, unsigned char b) {
+    return static_cast<std::size_t>(
+        std::find_if(data + from, data + size, [&](unsigned char c) { return c == a || c == b; }) - data);
 }
 
 class FindEitherTest : public testing::TestWithParam<Finder> {};
@@ -33,9 +33,13 @@ TEST_P(FindEitherTest, MatchesAPlainSearch) {
                     std::fill(run, run + size, filler);
                     if (first < size) run[first] = 0x7A;
                     if (second < size) run[second] = 0x00;
-                    ASSERT_EQ(find(run, size, 0x00, 0x7A), plain(run, size, 0x00, 0x7A))
-                        << "size " << size << ", filler " << int{filler} << ", hits " << first << " " << second;
-                    ASSERT_EQ(find(run, size, 0x0A, 0x0A), plain(run, size, 0x0A, 0x0A));
+                    for (const std::size_t from : {0, 1, 3, 7, 8, 9, 15, 16, 17, 33}) {
+                        if (from > size) break;
+                        ASSERT_EQ(find(run, from, size, 0x00, 0x7A), plain(run, from, size, 0x00, 0x7A))
+                            << "size " << size << ", from " << from << ", filler " << int{filler} << ", hits " << first
+                            << " " << second;
+                        ASSERT_EQ(find(run, from, size, 0x0A, 0x0A), plain(run, from, size, 0x0A, 0x0A));
+                    }
                 }
             }
         }

@@ -36,32 +36,35 @@ constexpr std::size_t first_marked(std::uint64_t hits) {
 }
 
 // find_either eight bytes at a time, for any processor.
-inline std::size_t find_either_in_words(const unsigned char* data, std::size_t size, unsigned char a, unsigned char b) {
+inline std::size_t find_either_in_words(const unsigned char* data, std::size_t from, std::size_t size, unsigned char a,
+                                        unsigned char b) {
     if (size < WORD) {
-        for (std::size_t at = 0; at < size; ++at)
+        for (std::size_t at = from; at < size; ++at)
             if (data[at] == a || data[at] == b) return at;
         return size;
     }
-    std::size_t at = 0;
+    std::size_t at = from;
     for (; at + WORD <= size; at += WORD) {
         if (const std::uint64_t hits = word_hits(data + at, a, b)) return at + first_marked(hits);
     }
     if (at == size) return size;
-    // The rest as the run's last eight bytes: those they share with the words before
-    // hold neither value, so a hit is always a new byte.
-    at = size - WORD;
-    const std::uint64_t hits = word_hits(data + at, a, b);
-    return hits != 0 ? at + first_marked(hits) : size;
+    // The rest as the run's last eight bytes, without the hits before `at`.
+    const std::size_t last = size - WORD;
+    std::uint64_t hits = word_hits(data + last, a, b);
+    const std::size_t skip = 8 * (at - last);
+    hits &= std::endian::native == std::endian::little ? ~std::uint64_t{0} << skip : ~std::uint64_t{0} >> skip;
+    return hits != 0 ? last + first_marked(hits) : size;
 }
 
 }  // namespace byte_scan
 
-// The index of the first byte in data[0, size) that is `a` or `b`, or `size`. Reads no
-// byte outside the run.
-inline std::size_t find_either(const unsigned char* data, std::size_t size, unsigned char a, unsigned char b) {
+// The index of the first byte in data[from, size) that is `a` or `b`, or `size`. Reads
+// no byte outside data[0, size): a run's tail is tested as its last whole block, less
+// the bytes before `from`.
+inline std::size_t find_either(const unsigned char* data, std::size_t from, std::size_t size, unsigned char a,
+                               unsigned char b) {
 #ifdef __SSE2__
-    // Sixteen bytes a compare where the processor has them, as every x86-64 does; the
-    // rest as in find_either_in_words.
+    // Sixteen bytes a compare where the processor has them, as every x86-64 does.
     constexpr std::size_t BLOCK = 16;
     if (size >= BLOCK) {
         const __m128i want_a = _mm_set1_epi8(static_cast<char>(a));
@@ -71,20 +74,20 @@ inline std::size_t find_either(const unsigned char* data, std::size_t size, unsi
             return static_cast<unsigned>(
                 _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, want_a), _mm_cmpeq_epi8(block, want_b))));
         };
-        std::size_t at = 0;
+        std::size_t at = from;
         for (; at + BLOCK <= size; at += BLOCK) {
             if (const unsigned hits = hits_at(at)) return at + static_cast<std::size_t>(std::countr_zero(hits));
         }
         if (at == size) return size;
-        at = size - BLOCK;
-        const unsigned hits = hits_at(at);
-        return hits != 0 ? at + static_cast<std::size_t>(std::countr_zero(hits)) : size;
+        const std::size_t last = size - BLOCK;
+        const unsigned hits = hits_at(last) & (~0U << (at - last));
+        return hits != 0 ? last + static_cast<std::size_t>(std::countr_zero(hits)) : size;
     }
 #endif
-    return byte_scan::find_either_in_words(data, size, a, b);
+    return byte_scan::find_either_in_words(data, from, size, a, b);
 }
 
 // The index of the first `byte` in data[0, size), or `size`.
 inline std::size_t find_byte(const unsigned char* data, std::size_t size, unsigned char byte) {
-    return find_either(data, size, byte, byte);
+    return find_either(data, 0, size, byte, byte);
 }
