@@ -71,11 +71,11 @@ void write_bytes(TextWriter& out, const unsigned char* data, std::size_t size) {
     }
 }
 
-void write_newline(TextWriter& out) { write_plain(out, CR_LF, sizeof CR_LF); }
-
 void write_bytes(TextWriter& out, std::string_view text) {
     write_bytes(out, reinterpret_cast<const unsigned char*>(text.data()), text.size());
 }
+
+void write_newline(TextWriter& out) { write_plain(out, CR_LF, sizeof CR_LF); }
 
 void write_plain_flushing(TextWriter& out, const unsigned char* data, std::size_t size) {
     while (size > 0) {
