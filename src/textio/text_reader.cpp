@@ -12,7 +12,7 @@ namespace {
 
 // Large enough that a read costs little next to the bytes it brings; the extra
 // PIECE_MAX_BYTES hold the unfinished piece carried over from the last block.
-constexpr std::size_t READ_BLOCK_SIZE = 128 * 1024;
+constexpr std::size_t READ_BLOCK_SIZE = std::size_t{128} * 1024;
 constexpr std::size_t READER_BUFFER_SIZE = READ_BLOCK_SIZE + PIECE_MAX_BYTES;
 
 constexpr unsigned char CR = 0x0D;

@@ -15,7 +15,7 @@ namespace {
 
 // Output can be far larger than the input (every marker repeats the rest of its
 // line), so the buffer is large enough that writes are few.
-constexpr std::size_t WRITE_BLOCK_SIZE = 128 * 1024;
+constexpr std::size_t WRITE_BLOCK_SIZE = std::size_t{128} * 1024;
 // Messages are short; the buffer only has to hold one.
 constexpr std::size_t CONSOLE_BUFFER_SIZE = 256;
 
