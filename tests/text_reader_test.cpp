@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "memory_streams.h"
+#include "plain_reading.h"
 
 namespace {
 
@@ -29,20 +30,6 @@ std::vector<std::string> pieces_of(std::string_view data, std::size_t chunk) {
     TextReader in;
     attach_reader(in, MemorySource::read, &source);
     return read_all_pieces(in);
-}
-
-// The reading rules done the plain way, a byte at a time.
-std::vector<std::string> reference_pieces(std::string_view data) {
-    std::vector<std::string> pieces;
-    std::string piece;
-    for (const char c : data) {
-        if (c == '\x1A') break;
-        if (c == '\r') continue;
-        piece += c;
-        if (c == '\n' || piece.size() == PIECE_MAX_BYTES) pieces.push_back(std::move(piece)), piece.clear();
-    }
-    if (!piece.empty()) pieces.push_back(piece);
-    return pieces;
 }
 
 struct PieceCase {
@@ -106,7 +93,7 @@ TEST(PieceSweep, MatchesTheByteAtATimeReading) {
             for (int round = 0; round < 4; ++round) {
                 std::string input;
                 while (input.size() < size) input += tokens[(*mix)(random)];
-                const auto expected = reference_pieces(input);
+                const auto expected = plain_pieces(plain_text(input));
                 for (const std::size_t chunk : SWEEP_READ_SIZES) {
                     if (chunk == 1 && size > 2000) continue;  // slow, and no boundary it would add
                     ASSERT_EQ(pieces_of(input, chunk), expected) << "size " << size << ", reads of " << chunk;

@@ -11,6 +11,7 @@
 
 #include "entry_table.h"
 #include "memory_streams.h"
+#include "plain_reading.h"
 
 namespace {
 
@@ -55,11 +56,7 @@ std::string convert_padded(std::string_view input, unsigned char beyond) {
 // reading rules a byte at a time, a zero-filled 500-byte buffer per line, a scan that
 // stops at the buffer's NUL, printf for the row headers.
 std::string reference(std::string_view input) {
-    std::string text;
-    for (const char c : input) {
-        if (c == '\x1A') break;
-        if (c != '\r') text += c;
-    }
+    const std::string text = plain_text(input);
     const auto at = [&](std::size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : -1; };
     std::size_t pos = 0;
     while (at(pos) == ' ' || (at(pos) >= '\t' && at(pos) <= '\r')) ++pos;
@@ -74,13 +71,10 @@ std::string reference(std::string_view input) {
     const std::string label(reinterpret_cast<const char*>(ENTRY_LABEL.data()), ENTRY_LABEL.size());
     std::string table;
     std::int64_t fields = 3;
-    while (pos < text.size()) {
+    for (const std::string& piece : plain_pieces(std::string_view(text).substr(pos))) {
         unsigned char line[PIECE_BUFFER_SIZE] = {};
-        std::size_t length = 0;
-        while (length < PIECE_BUFFER_SIZE - 1 && pos < text.size()) {
-            line[length++] = static_cast<unsigned char>(text[pos++]);
-            if (line[length - 1] == '\n') break;
-        }
+        std::memcpy(line, piece.data(), piece.size());
+        const std::size_t length = piece.size();
         const bool has_label = std::string_view(reinterpret_cast<const char*>(line)).find(label) != std::string::npos;
         for (std::size_t i = 0; line[i] != 0; ++i) {
             if (line[i] != 0x81 || line[i + 1] != 0x7A) continue;
