@@ -2,6 +2,7 @@
 // the exit status and what became of input.txt.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,8 +11,15 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#ifndef NOMINMAX  // mingw-w64 sets it already
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <sys/wait.h>
 #endif
 
@@ -44,8 +52,76 @@ void write_file(const fs::path& path, std::string_view bytes) {
 struct RunResult {
     int status = -1;
     std::string out;  // standard output
-    std::string err;  // standard error
+    std::string err;  // standard error, or why the tool did not start
 };
+
+struct Setting {
+    std::string name;
+    std::optional<std::string> value;  // none: not set
+};
+
+// Sets or removes one environment variable of this process, which the tool inherits.
+void set_variable(const Setting& setting) {
+#ifdef _WIN32
+    _putenv_s(setting.name.c_str(), setting.value ? setting.value->c_str() : "");  // "" removes it
+#else
+    if (setting.value) {
+        setenv(setting.name.c_str(), setting.value->c_str(), 1);
+    } else {
+        unsetenv(setting.name.c_str());
+    }
+#endif
+}
+
+// Runs the tool in `folder` with `arguments`, standard output and standard error going
+// to the files `out` and `err`; returns its exit status, or -1 with `failure` set when
+// it did not start or did not exit.
+int run_tool(const fs::path& folder, const std::string& arguments, const fs::path& out, const fs::path& err,
+             std::string& failure) {
+#ifdef _WIN32
+    // Started directly, not through cmd, which reports a failed start as an unknown
+    // command and exits with a status of its own.
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    const auto open = [&](const wchar_t* path, DWORD access, DWORD disposition) {
+        return CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, disposition,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = open(L"NUL", GENERIC_READ, OPEN_EXISTING);
+    startup.hStdOutput = open(out.c_str(), GENERIC_WRITE, CREATE_ALWAYS);
+    startup.hStdError = open(err.c_str(), GENERIC_WRITE, CREATE_ALWAYS);
+    std::wstring command = L"\"" + fs::path(ENTRYTABLE_EXE).wstring() + L"\" " +
+                           std::wstring(arguments.begin(), arguments.end());  // the arguments are ASCII
+    PROCESS_INFORMATION process{};
+    const BOOL started =
+        CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(), &startup, &process);
+    const DWORD error = GetLastError();
+    for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    }
+    if (!started) {
+        failure = "the tool did not start: error " + std::to_string(error);
+        return -1;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD status = 0;
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return static_cast<int>(status);
+#else
+    const std::string command = "cd \"" + folder.string() + "\" && \"" ENTRYTABLE_EXE "\" " + arguments + " >\"" +
+                                out.string() + "\" 2>\"" + err.string() + "\"";
+    const int raw = std::system(command.c_str());
+    if (raw == -1 || !WIFEXITED(raw)) {
+        failure = "the shell did not start, or the tool did not exit: status " + std::to_string(raw);
+        return -1;
+    }
+    return WEXITSTATUS(raw);
+#endif
+}
 
 // A fresh folder per test, removed afterwards; the tool runs in `work`.
 class Folder {
@@ -66,26 +142,21 @@ public:
     fs::path input() const { return work() / "input.txt"; }
     fs::path output() const { return work() / "output.txt"; }
 
-    // Runs the tool in `work`, with `prefix` before it (an environment setting) and
-    // `arguments` after it on the command line.
-    RunResult run(const std::string& prefix = "", const std::string& arguments = "") const {
+    // Runs the tool in `work` with `arguments` and with `environment` set for it.
+    RunResult run(const std::vector<Setting>& environment = {}, const std::string& arguments = "") const {
+        std::vector<Setting> before;
+        for (const Setting& setting : environment) {
+            const char* value = std::getenv(setting.name.c_str());
+            before.push_back({setting.name, value ? std::optional<std::string>(value) : std::nullopt});
+            set_variable(setting);
+        }
         const fs::path out = root_ / "stdout", err = root_ / "stderr";
-#ifdef _WIN32
-        const std::string cd = "cd /d \"";  // the folder may be on another drive
-#else
-        const std::string cd = "cd \"";
-#endif
-        const std::string command = cd + work().string() + "\" && " + prefix + " \"" ENTRYTABLE_EXE "\" " + arguments +
-                                    " >\"" + out.string() + "\" 2>\"" + err.string() + "\"";
-        const int raw = std::system(command.c_str());
+        std::string failure;
         RunResult result;
-#ifdef _WIN32
-        result.status = raw;
-#else
-        result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-#endif
+        result.status = run_tool(work(), arguments, out, err, failure);
+        for (const Setting& setting : before) set_variable(setting);
         result.out = read_file(out).value_or("<none>");
-        result.err = read_file(err).value_or("<none>");
+        result.err = failure.empty() ? read_file(err).value_or("<none>") : failure;
         return result;
     }
 
@@ -251,11 +322,8 @@ TEST(EndToEnd, ReadOnlyOutput) {
 TEST(EndToEnd, IgnoresArgumentsAndEnvironment) {
     Folder folder;
     write_file(folder.input(), ROW);
-#ifdef _WIN32
-    const std::string environment = "set LANG=ja_JP.SJIS&& set ENTRYTABLE_INPUT=other.txt&&";
-#else
-    const std::string environment = "LANG=ja_JP.SJIS ENTRYTABLE_INPUT=other.txt POSIXLY_CORRECT=1";
-#endif
+    const std::vector<Setting> environment = {
+        {"LANG", "ja_JP.SJIS"}, {"ENTRYTABLE_INPUT", "other.txt"}, {"POSIXLY_CORRECT", "1"}};
     const RunResult run = folder.run(environment, "--help -o other.txt input.txt");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "");
