@@ -23,14 +23,12 @@
 #include <sys/wait.h>
 #endif
 
+#include "listing_bytes.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
-
-const std::string O = "\x81\x79";                                              // 【
-const std::string M = "\x81\x7A";                                              // 】
-const std::string L = "\x83\x47\x83\x93\x83\x67\x83\x8A\x81\x5B\x96\xBC" + M;  // エントリー名】
 
 const std::string CANT_OPEN_INPUT = "can't open -input.txt-\r\n";
 const std::string CANT_OPEN_OUTPUT = "can't open -output.txt-m";

@@ -7,15 +7,12 @@
 #include <climits>
 #include <string>
 
+#include "listing_bytes.h"
 #include "memory_streams.h"
 
 namespace {
 
 using namespace std::string_literals;
-
-const std::string O = "\x81\x79";                                              // 【
-const std::string M = "\x81\x7A";                                              // 】, the field marker
-const std::string L = "\x83\x47\x83\x93\x83\x67\x83\x8A\x81\x5B\x96\xBC" + M;  // エントリー名】
 
 std::string convert(std::string_view input, std::size_t read_size = static_cast<std::size_t>(-1)) {
     MemorySource source{input, read_size};
@@ -26,6 +23,19 @@ std::string convert(std::string_view input, std::size_t read_size = static_cast<
     EXPECT_FALSE(streams.in.failed);
     return sink.bytes;
 }
+
+// The bytes that `write` hands a writer, as its sink receives them.
+template <typename Write>
+std::string written(Write write) {
+    MemorySink sink;
+    TextWriter out;
+    attach_writer(out, MemorySink::write, &sink, 64);
+    write(out);
+    close_writer(out);
+    return sink.bytes;
+}
+
+const unsigned char* bytes_of(const std::string& text) { return reinterpret_cast<const unsigned char*>(text.data()); }
 
 struct ConversionCase {
     const char* name;
@@ -103,12 +113,9 @@ TEST(RowHeader, ZeroPrefixBySignedComparison) {
         {INT32_MIN, "|00-2147483648|"},
     };
     for (const auto& [number, cell] : cases) {
-        MemorySink sink;
-        TextWriter out;
-        attach_writer(out, MemorySink::write, &sink, 64);
-        write_row_header(out, number);
-        close_writer(out);
-        EXPECT_EQ(sink.bytes, "\r\n"s + cell) << number;
+        // Captured by copy: clang++ 14 cannot capture a structured binding itself.
+        const auto header = [number = number](TextWriter& out) { write_row_header(out, number); };
+        EXPECT_EQ(written(header), "\r\n"s + cell) << number;
     }
 }
 
@@ -124,26 +131,20 @@ TEST(ScanPiece, IgnoresWhatLiesBeyondThePiece) {
         std::fill(std::begin(buffer), std::end(buffer), beyond);
         std::copy(piece.begin(), piece.end(), buffer);
         ConversionState state;
-        MemorySink sink;
-        TextWriter out;
-        attach_writer(out, MemorySink::write, &sink, 64);
-        scan_piece(buffer, piece.size(), state, out);
-        close_writer(out);
-        EXPECT_EQ(sink.bytes, expected) << int{beyond};
+        EXPECT_EQ(written([&](TextWriter& out) { scan_piece(buffer, piece.size(), state, out); }), expected)
+            << int{beyond};
     }
 }
 
 TEST(ScanPiece, FieldCountDoesNotOverflow) {
     ConversionState state{1, INT32_MAX};
-    MemorySink sink;
-    TextWriter out;
-    attach_writer(out, MemorySink::write, &sink, 64);
     const std::string field = M + "v\n";
     const std::string entry = L + "e\n";
-    scan_piece(reinterpret_cast<const unsigned char*>(field.data()), field.size(), state, out);
-    scan_piece(reinterpret_cast<const unsigned char*>(entry.data()), entry.size(), state, out);
-    close_writer(out);
-    EXPECT_EQ(sink.bytes, "v|\r\n|001|e|");  // a full row, so no filler cell
+    const std::string table = written([&](TextWriter& out) {
+        scan_piece(bytes_of(field), field.size(), state, out);
+        scan_piece(bytes_of(entry), entry.size(), state, out);
+    });
+    EXPECT_EQ(table, "v|\r\n|001|e|");  // a full row, so no filler cell
 }
 
 TEST(ConvertEntries, StopsAtAReadError) {
